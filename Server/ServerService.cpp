@@ -1,0 +1,2 @@
+// STUB: replaced by the server's service class.
+#include "Server/ServerService.h"
