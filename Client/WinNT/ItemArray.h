@@ -15,22 +15,35 @@ public:
     ~CItemArray();
 
     CItemArray(const CItemArray&) = delete;
-    // Makes this array an independent copy of source (same element size).
+    // Makes this array an independent copy of source (see CopyFrom).
     CItemArray& operator=(const CItemArray& source);
+    // Makes this array an independent copy of source, its block sized to the
+    // source's count; on a failed allocation it stays as it was and gives false.
+    bool CopyFrom(const CItemArray& source);
 
-    // Inserts a copy of the cbItem bytes at pItem at nIndex (0 to count).
+    // Inserts a copy of the cbItem bytes at pItem (zero bytes when pItem is
+    // null) at nIndex (0 to count). False, with nothing changed, when the
+    // index is beyond the count or memory runs out.
     bool Insert(UINT nIndex, const void* pItem);
+    // Inserts at the end.
     bool Append(const void* pItem);
-    // Frees the element at nIndex and closes the gap.
+    // Frees the element at nIndex and closes the gap; the block shrinks to an
+    // exact fit once a whole grow step is free. False when nIndex is not below the count.
     bool Remove(UINT nIndex);
-    // The element at nIndex (below the count; not checked), changeable in place.
+    // The element at nIndex, changeable in place, at the same address for as
+    // long as it is in the array; null when nIndex is not below the count.
     void* Get(UINT nIndex) const;
+    // Number of elements, pointer slots and the grow step.
     UINT GetCount() const { return m_nCount; }
     UINT GetCapacity() const { return m_nCapacity; }
     UINT GetGrowBy() const { return m_nGrowBy; }
     size_t GetItemSize() const { return m_cbItem; }
     // Frees every element and the block; the grow step stays.
     void Clear();
+
+    // For tests only: the allocation after nSucceeding more successful ones
+    // fails, once; a negative value turns this off. Not thread-safe.
+    static void FailAllocationAfter(int nSucceeding);
 
 private:
     bool Reallocate(UINT nCapacity);

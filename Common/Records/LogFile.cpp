@@ -1,12 +1,97 @@
-// STUB: replaced by the log file.
 #include "Common/Records/LogFile.h"
+
+#include "Common/Records/EventLine.h"
+#include "Common/Text.h"
 
 char* OutputFolder = nullptr;
 
 CLogFile::CLogFile() : m_szLogPath{}, m_szOldLogPath{}, m_hFile(INVALID_HANDLE_VALUE), m_dwLimit(NO_LIMIT) {}
-CLogFile::~CLogFile() {}
-void CLogFile::SetPaths(const char*, const char*) {}
-void CLogFile::Open(bool) {}
-bool CLogFile::WriteRecord(const EventRecord*) { return false; }
-void CLogFile::Close() {}
-bool CLogFile::KeepOldCopy() { return true; }
+
+CLogFile::~CLogFile()
+{
+    CLogFile::Close();
+}
+
+void CLogFile::SetPaths(const char* pszFileName, const char* pszOldSuffix)
+{
+    const char* pszFolder = OutputFolder ? OutputFolder : "";
+    // A path that would be cut names another file: rather leave the log unopened.
+    bool bFits = CopyText(m_szLogPath, pszFolder) && AppendText(m_szLogPath, "\\") &&
+                 AppendText(m_szLogPath, pszFileName) && CopyText(m_szOldLogPath, pszFolder) &&
+                 AppendText(m_szOldLogPath, pszOldSuffix);
+    if (!bFits)
+    {
+        m_szLogPath[0] = '\0';
+        m_szOldLogPath[0] = '\0';
+    }
+    Open(false);
+}
+
+void CLogFile::Open(bool bTruncate)
+{
+    CLogFile::Close();
+    if (m_szLogPath[0] == '\0')
+        return;
+    // Readers may look at the log while it is written; nobody else may write or delete it.
+    m_hFile = CreateFileA(m_szLogPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          bTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_hFile != INVALID_HANDLE_VALUE)
+        SetFilePointer(m_hFile, 0, nullptr, FILE_END);
+}
+
+bool CLogFile::WriteRecord(const EventRecord* pRecord)
+{
+    char szLine[EVENT_LINE_SIZE] = {};
+    FormatEventLine(pRecord, szLine);
+    DWORD cbLine = static_cast<DWORD>(BoundedLength(szLine, sizeof(szLine)));
+    if (cbLine == 0 || m_szLogPath[0] == '\0')
+        return false;
+
+    if (LimitReached())
+        Rotate();
+
+    DWORD cbWritten = 0;
+    if (WriteFile(m_hFile, szLine, cbLine, &cbWritten, nullptr) && cbWritten == cbLine)
+        return true;
+
+    // The handle may have gone bad (or never opened): one more try on a fresh one.
+    CLogFile::Close();
+    CLogFile::Open(false);
+    cbWritten = 0;
+    return WriteFile(m_hFile, szLine, cbLine, &cbWritten, nullptr) && cbWritten == cbLine;
+}
+
+void CLogFile::Close()
+{
+    if (m_hFile != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(m_hFile);
+        m_hFile = INVALID_HANDLE_VALUE;
+    }
+}
+
+bool CLogFile::KeepOldCopy()
+{
+    return true;
+}
+
+bool CLogFile::LimitReached() const
+{
+    if (m_dwLimit == NO_LIMIT)
+        return false;
+    // In 64 bits, so that limits of 4 GB and more are honoured rather than wrapped.
+    LARGE_INTEGER liSize;
+    if (!GetFileSizeEx(m_hFile, &liSize))
+        return true;  // an unreadable size counts as full
+    return static_cast<ULONGLONG>(liSize.QuadPart) >= static_cast<ULONGLONG>(m_dwLimit) * 1024;
+}
+
+void CLogFile::Rotate()
+{
+    // Without its copy the current generation would be lost: keep appending to
+    // it, and the test before the next line tries the rotation again.
+    if (KeepOldCopy() && !CopyFileA(m_szLogPath, m_szOldLogPath, FALSE))
+        return;
+    CLogFile::Close();
+    CLogFile::Open(true);
+}

@@ -28,14 +28,22 @@ public:
     // Opens the log (truncated when bTruncate is set) and moves to its end.
     virtual void Open(bool bTruncate);
 
-    // Writes the record as one line, rotating first when the limit is reached.
+    // Writes the record as one line, rotating first when the limit is reached
+    // (a failed copy to the older generation leaves the log to grow instead).
+    // A failed write is tried once more on a reopened file.
     virtual bool WriteRecord(const EventRecord* pRecord);
 
+    // Closes the log when it is open.
     virtual void Close();
 
     // Whether rotation copies the log to the older generation before emptying it.
     virtual bool KeepOldCopy();
 
+private:
+    bool LimitReached() const;
+    void Rotate();
+
+public:
     char   m_szLogPath[MAX_PATH];
     char   m_szOldLogPath[MAX_PATH];
     HANDLE m_hFile;
