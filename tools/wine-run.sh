@@ -22,6 +22,14 @@ mkdir -p "$(dirname "$prefix")"
   # pipes open for as long as the server lives.
   # None of them may inherit the lock.
   if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+    # Windows get Wine's null display driver, so that tests can create them
+    # and give them the foreground without an X server. The desktop reads the
+    # setting when it starts, and setting it starts one: begin once afresh.
+    if ! grep -qs '^"Graphics"="null"' "$prefix/user.reg"; then
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+      wineserver -k 9>&-; wineserver -w 9>&-
+      wineserver -p </dev/null >/dev/null 2>&1 9>&-
+    fi
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1 9>&-
   fi
 ) 9>"$prefix.lock"
