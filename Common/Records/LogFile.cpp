@@ -88,10 +88,11 @@ bool CLogFile::LimitReached() const
 
 void CLogFile::Rotate()
 {
+    // The log is closed for the copy: Windows refuses to copy a file that is
+    // held open for writing.
+    CLogFile::Close();
     // Without its copy the current generation would be lost: keep appending to
     // it, and the test before the next line tries the rotation again.
-    if (KeepOldCopy() && !CopyFileA(m_szLogPath, m_szOldLogPath, FALSE))
-        return;
-    CLogFile::Close();
-    CLogFile::Open(true);
+    bool bTruncate = !KeepOldCopy() || CopyFileA(m_szLogPath, m_szOldLogPath, FALSE);
+    CLogFile::Open(bTruncate);
 }
