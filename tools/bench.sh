@@ -46,7 +46,7 @@ trap cleanup EXIT
 # Each benchmark's rows go to the table; everything else it prints is shown.
 bench() {
   echo "== $*" >&2
-  run "$@" | tr -d '\r' | tee -a "$rows" | grep -v '^ROW' >&2 || true
+  run "$@" | sed -u 's/\r$//' | tee -a "$rows" | grep -v '^ROW' >&2 || true
 }
 
 run "$bin/QFServer.exe" -RESET -PATH 'C:\qfbench\server' >/dev/null
@@ -56,7 +56,7 @@ run "$bin/qfnt.exe" -I >/dev/null
 run net stop QFClient >/dev/null 2>&1 || true   # it installs with automatic start
 
 started=$(date +%s)
-bench "$bin/IngestBench.exe" 'C:\qfbench\server' "${QF_BENCH_SECONDS:-5}"
+bench "$bin/IngestBench.exe" 'C:\qfbench\server' "${QF_BENCH_SECONDS:-9}"
 bench "$bin/DrainBench.exe" drain 200 'C:\qfbench\drain'
 bench "$bin/DrainBench.exe" queue 100000 'C:\qfbench\queue'
 bench "$bin/TickBench.exe"
