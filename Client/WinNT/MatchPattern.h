@@ -1,7 +1,10 @@
 // The wildcard matcher of the filters file.
 #pragma once
 
-// True when the whole text matches the whole pattern. "*" matches any run,
-// "?" any one character, "[set]" and "[^set]" a character in or not in the
-// set (ranges x-y compare as signed bytes); everything else itself.
+// True when the whole text matches the whole pattern, compared as bytes with
+// no escape character. "*" matches any run (the empty one too), "?" any one
+// character, "[set]" and "[^set]" one character in or not in the set: a "]"
+// in first place is a member, x-y is a range compared as signed bytes, a "-"
+// before the closing "]" is itself, and a "[" that is never closed is an
+// ordinary character. Time is bounded by pattern length times text length.
 bool MatchPattern(const char* pszPattern, const char* pszText);
