@@ -57,8 +57,9 @@ BOOL CALLBACK CForegroundSet::SampleStation(LPSTR pszName, LPARAM lParam)
     StationVisit visit = { reinterpret_cast<CForegroundSet*>(lParam), nullptr };
     if (SetProcessWindowStation(hStation))
         EnumDesktopsA(hStation, SampleDesktop, reinterpret_cast<LPARAM>(&visit));
-    // A thread may only be set to a desktop of the process's window station:
-    // its own desktop is restored after the station, not after each desktop.
+    // A thread can only be set to a desktop of the process's window station,
+    // and a desktop a thread is on cannot be closed: the thread's own desktop
+    // is restored after the station, then the last desktop visited is closed.
     SetProcessWindowStation(hOwnStation);
     SetThreadDesktop(hOwnDesktop);
     if (visit.hDesktop)

@@ -108,7 +108,7 @@ private:
     CCriticalSection             m_Lock;
     bool                         m_bAllStations;
     bool                         m_bUsable = false;
-    DWORD                        m_dwPlatformId = 0;  // the platform bound for
+    DWORD                        m_dwPlatformId = 0;  // whose functions were bound
 };
 
 // The client's one process monitor, constructed after g_Logger.
