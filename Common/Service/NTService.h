@@ -4,6 +4,7 @@
 // removes the service.
 #pragma once
 
+#include "Common/CriticalSection.h"
 #include "Common/Win32.h"
 
 class CNTService
@@ -21,6 +22,7 @@ public:
     virtual void Run();
     // Start-up of the running service; false fails the start.
     virtual bool OnInit();
+    // The control hooks, called by Handler on the dispatcher's thread.
     virtual void OnStop();
     virtual void OnInterrogate();
     virtual void OnPause();
@@ -50,7 +52,9 @@ public:
     // Writes "[name](thread id): message" and a line feed to the debugger output.
     void Trace(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
 
+    // Entry of the service thread: registers Handler, runs Initialize and Run.
     static void WINAPI ServiceMain(DWORD dwArgc, LPSTR* lpszArgv);
+    // Turns one control code into a hook call and reports the status again.
     static void WINAPI Handler(DWORD dwOpcode);
 
     char                  m_szName[64];
@@ -61,8 +65,29 @@ public:
     SERVICE_STATUS_HANDLE m_hStatus;
     SERVICE_STATUS        m_ServiceStatus;
     volatile LONG         m_bKeepRunning;
-    HANDLE                m_hEventLog;
+    HANDLE volatile       m_hEventLog;  // set once, by whichever thread opens the source first
+
+private:
+    // The work of InstallService and RemoveService; each returns the error
+    // code of the step that failed, read before anything was closed.
+    DWORD CreateServiceEntry();
+    DWORD DeleteServiceEntry();
+    // The last act of ServiceMain: reports the stopped state from a copy,
+    // touching the object no more once the SCM may end the process.
+    void ReportStopped();
+
+    // Keeps every status report in the order of the state changes: the
+    // dispatcher's thread reports again at the end of each control, and
+    // without the lock its stop-pending report could follow the stopped one.
+    CCriticalSection m_StatusLock;
+    bool             m_bStopReported;
 };
 
 // The one service object of the process, reached by the dispatcher's callbacks.
 extern CNTService* g_pService;
+
+// Test seam: the event log cannot be read back everywhere, so a test may set
+// this to see every event the service reports (type, id, number of texts and
+// the first text, or null). The programs never set it.
+using ServiceEventObserver = void (*)(WORD wType, DWORD dwEventId, WORD wTextCount, const char* pszText1);
+extern ServiceEventObserver g_pfnServiceEventObserver;
