@@ -4,10 +4,21 @@
 #include <fcntl.h>
 #include <io.h>
 
+namespace
+{
+void UseBinaryMode(FILE* pStream)
+{
+    std::fflush(pStream);
+    // A service started by the SCM has no standard handles: its streams have
+    // no descriptor, and some runtimes end the process on a bad one.
+    int nDescriptor = _fileno(pStream);
+    if (nDescriptor >= 0)
+        _setmode(nDescriptor, _O_BINARY);
+}
+}  // namespace
+
 void UseExactConsoleStreams()
 {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
+    UseBinaryMode(stdout);
+    UseBinaryMode(stderr);
 }

@@ -127,21 +127,27 @@ protected:
     // test folder, and expects it to end normally.
     ProgramResult Qfnt(const std::string& strArguments, const std::string& strProgram = "")
     {
-        ProgramResult result =
-            RunProgram(strProgram.empty() ? m_strQfnt : strProgram, Replace(strArguments, "%F", m_folder.Path()));
+        ProgramResult result = RunProgram(strProgram.empty() ? m_strQfnt : strProgram,
+                                          Replace(strArguments, "%F", m_folder.Path()), PROGRAM_TIMEOUT_MS);
         EXPECT_FALSE(result.bTimedOut) << strArguments;
         EXPECT_EQ(0u, result.dwExitCode) << strArguments;
         return result;
     }
 
-    // net start / net stop, then the state the SCM shows.
-    void Net(const char* pszVerb, DWORD dwState)
+    // net start / net stop; true when the SCM then shows dwState.
+    ::testing::AssertionResult Net(const char* pszVerb, DWORD dwState)
     {
-        ProgramResult result = RunProgram(SystemProgram("net.exe"), std::string(pszVerb) + " " + SERVICE_NAME);
-        EXPECT_FALSE(result.bTimedOut);
-        EXPECT_TRUE(WaitForServiceState(SERVICE_NAME, dwState)) << "net " << pszVerb << ": " << result.strOut
-                                                                << result.strErr;
+        ProgramResult result =
+            RunProgram(SystemProgram("net.exe"), std::string(pszVerb) + " " + SERVICE_NAME, PROGRAM_TIMEOUT_MS);
+        if (!result.bTimedOut && WaitForServiceState(SERVICE_NAME, dwState, PROGRAM_TIMEOUT_MS))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "net " << pszVerb << (result.bTimedOut ? " timed out: " : ": ")
+                                             << result.strOut << result.strErr << " state "
+                                             << QueryServiceState(SERVICE_NAME);
     }
+
+    // Short enough that a stuck step fails the test with its message.
+    static constexpr DWORD PROGRAM_TIMEOUT_MS = 20000;
 
     const std::string m_strQfnt = ProgramPath("qfnt.exe");
     CTestFolder m_folder;
@@ -247,14 +253,14 @@ TEST_F(QfntTest, InstallsAsAnInteractiveAutoStartServiceThatStartsAndStops)
         EXPECT_EQ("QFClient is already installed\n", Qfnt("-i", c.strProgram).strOut);
         EXPECT_EQ("QFClient Version 1.5\nThe service is currently installed\n", Qfnt("-v", c.strProgram).strOut);
 
-        Net("start", SERVICE_RUNNING);
+        ASSERT_TRUE(Net("start", SERVICE_RUNNING));
         CHandle hProcess(OpenServiceProcess(SERVICE_NAME));
-        Net("stop", SERVICE_STOPPED);
+        ASSERT_TRUE(Net("stop", SERVICE_STOPPED));
         DWORD dwExitCode = 0xFFFFFFFF;
         QueryServiceState(SERVICE_NAME, &dwExitCode);
         EXPECT_EQ(0u, dwExitCode);
         ASSERT_TRUE(hProcess);
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), 30000));
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), PROGRAM_TIMEOUT_MS));
 
         EXPECT_EQ("QFClient removed. (You must delete the file (" + c.strProgram + ") yourself.)\n",
                   Qfnt("-U", c.strProgram).strOut);
@@ -278,11 +284,11 @@ TEST_F(QfntTest, RunningServiceLogsItsStartAndStopUnlessToldNotTo)
         DeleteFileA(strLog.c_str());
         Qfnt(std::string("-RESET ") + c.pszOptions);
         EXPECT_EQ("QFClient installed\n", Qfnt("-I").strOut);
-        Net("start", SERVICE_RUNNING);
+        ASSERT_TRUE(Net("start", SERVICE_RUNNING));
         CHandle hProcess(OpenServiceProcess(SERVICE_NAME));
-        Net("stop", SERVICE_STOPPED);
+        ASSERT_TRUE(Net("stop", SERVICE_STOPPED));
         ASSERT_TRUE(hProcess);
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), 30000));
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess.Get(), PROGRAM_TIMEOUT_MS));
         Qfnt("-U");
 
         std::string strContent = ReadWholeFile(strLog);
