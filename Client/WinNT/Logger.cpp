@@ -276,6 +276,7 @@ void CLogger::LoadBuffer()
     m_bBufferLoaded = true;
 
     CAutoLock lock(m_QueueLock);
+    UINT nLoaded = 0;
     {
         CFileHandle hFile(CreateFileA(m_szBufferPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -292,10 +293,14 @@ void CLogger::LoadBuffer()
             EventRecord record = {};
             DWORD cbRead = 0;
             if (ReadFile(hFile.Get(), &record, EVENT_RECORD_SIZE, &cbRead, nullptr) && cbRead == EVENT_RECORD_SIZE)
-                m_Queue.Append(record);
+                nLoaded += m_Queue.Append(record) ? 1 : 0;
         }
     }
-    DeleteFileA(m_szBufferPath);
+    // The file stays until its records are delivered (a drained queue deletes
+    // it) or replaced by the next spill: a client that dies before then
+    // loses none of them.
+    if (nLoaded == 0)
+        DeleteFileA(m_szBufferPath);
 }
 
 void CLogger::SaveBuffer()

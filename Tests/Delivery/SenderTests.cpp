@@ -217,11 +217,13 @@ TEST(Sender, AStopWithTheServerDownSpillsAndTheNextLoggerSendsThoseFirst)
     }
     ASSERT_EQ(RecordBytes(a) + RecordBytes(b), ReadWholeFile(strBuffer));
 
-    CTestServer server;
-    ASSERT_TRUE(server.IsListening());
     auto pLogger = MakeLogger(folder);
     StartDelivery(*pLogger);
-    EXPECT_FALSE(FileExists(strBuffer));  // loaded, then removed
+    // Kept until its records are delivered: a client killed now loses none.
+    EXPECT_EQ(RecordBytes(a) + RecordBytes(b), ReadWholeFile(strBuffer));
+    CTestServer server;
+    ASSERT_TRUE(server.IsListening());
+    WakeSender();
     pLogger->Enqueue(&c);
     ASSERT_TRUE(server.WaitForRecords(2, WAIT_MS));
     WakeSender();
@@ -261,7 +263,8 @@ TEST(Sender, LoadsTheWholeRecordsOfASpillFile)
         ASSERT_TRUE(WriteWholeFile(strBuffer, c.strContent));
         auto pLogger = MakeLogger(folder);
         StartDelivery(*pLogger);
-        EXPECT_FALSE(FileExists(strBuffer));
+        // A file with whole records stays until they are delivered; one with none goes at once.
+        EXPECT_EQ(c.nRecords != 0, FileExists(strBuffer));
         ASSERT_EQ(c.nRecords, pLogger->m_Queue.GetCount());
         for (UINT i = 0; i < c.nRecords; ++i)
             EXPECT_EQ(strTwo.substr(i * sizeof(EventRecord), sizeof(EventRecord)),
