@@ -9,28 +9,40 @@ export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
+# Runs a command with null stdio and no other inherited descriptor. The
+# wineserver and its resident processes (services.exe and the rest) outlive
+# the program that started them: an inherited pipe would keep the caller
+# waiting for their end, and an inherited lock (ours, or one a caller holds
+# with flock around a test run) would never be released.
+detached() {
+  (
+    for fd in /proc/$BASHPID/fd/*; do
+      n=${fd##*/}
+      [ "$n" -gt 2 ] 2>/dev/null && eval "exec $n>&-" 2>/dev/null
+    done
+    exec "$@"
+  ) </dev/null >/dev/null 2>&1
+}
+
 mkdir -p "$(dirname "$prefix")"
 (
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 9>&-
-    wineserver -w 9>&-
+    detached wineboot -i
+    detached wineserver -w
   fi
   # Status 0: a new persistent server was started (status 2: one runs already).
-  # Its resident processes (services.exe and the rest) start with the first
-  # program; start them here with null stdio, or they would hold the caller's
-  # pipes open for as long as the server lives.
-  # None of them may inherit the lock.
-  if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+  # Its resident processes start with the first program: start them here.
+  if detached wineserver -p; then
     # Windows get Wine's null display driver, so that tests can create them
     # and give them the foreground without an X server. The desktop reads the
     # setting when it starts, and setting it starts one: begin once afresh.
     if ! grep -qs '^"Graphics"="null"' "$prefix/user.reg"; then
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
-      wineserver -k 9>&-; wineserver -w 9>&-
-      wineserver -p </dev/null >/dev/null 2>&1 9>&-
+      detached wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+      detached wineserver -k; detached wineserver -w
+      detached wineserver -p
     fi
-    wine cmd /c exit 0 </dev/null >/dev/null 2>&1 9>&-
+    detached wine cmd /c exit 0
   fi
 ) 9>"$prefix.lock"
 
