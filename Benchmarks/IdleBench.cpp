@@ -3,9 +3,13 @@
 // same prefix with the helpers and without the client, measured first.
 //   IdleBench.exe [seconds]
 // The QFClient service must be installed (stopped); it is stopped again at
-// the end. Under Wine the client's share of the wineserver is counted too.
+// the end. Beside it, the cost of the bare enumeration the client makes on
+// every tick, at the same rate. Under Wine the client's share of the wineserver is counted too.
 #include "Benchmarks/Support/Measure.h"
 
+#include <psapi.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,6 +46,14 @@ int main(int argc, char* argv[])
         }
     Sleep(2000);
 
+    // The floor the platform sets: a bare EnumProcesses twice a second.
+    static DWORD ids[4096];
+    DWORD cbNeeded = 0;
+    double dEnumCpu0 = ThreadCpuSeconds() + std::max(WineServerCpuSeconds(), 0.0);
+    for (int i = 0; i < 200; ++i)
+        EnumProcesses(ids, sizeof(ids), &cbNeeded);
+    double dEnumPercent = (ThreadCpuSeconds() + std::max(WineServerCpuSeconds(), 0.0) - dEnumCpu0) / 200 * 2 * 100;
+
     bool bWine = WineServerCpuSeconds() >= 0;
     double dServer0 = WineServerCpuSeconds();
     Sleep(static_cast<DWORD>(dBaselineSeconds * 1000));
@@ -74,8 +86,10 @@ int main(int argc, char* argv[])
 
     double dTotal = dClient + std::max(dServer, 0.0);
     PrintRow("Client idle CPU", "service, 50 idle helpers, " + Num(dElapsed, 0) + " s", Num(dTotal, 3) + " %",
-             bWine ? "prefix without client: wineserver " + Num(dIdleServerRate * 100, 3) + " %" : "-", "-", "< 0.2 %",
+             "bare EnumProcesses twice a second: " + Num(dEnumPercent, 3) + " %",
+             Num(dEnumPercent > 0 ? dTotal / dEnumPercent : 0, 2), "< 0.2 %",
              dTotal < 0.2 ? "yes" : "no",
-             "client process " + Num(dClient, 3) + " % + its wineserver share " + Num(dServer, 3) + " %");
+             "client process " + Num(dClient, 3) + " % + its wineserver share " + Num(dServer, 3) + " % (prefix idle: " +
+                 Num(dIdleServerRate * 100, 3) + " %); " + std::to_string(cbNeeded / sizeof(DWORD)) + " processes");
     return 0;
 }

@@ -220,8 +220,29 @@ bool KillService(const char* pszName, DWORD dwTimeoutMs)
     CHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
     if (!process || !TerminateProcess(process.Get(), 1))
         return false;
-    WaitForSingleObject(process.Get(), dwTimeoutMs);
-    return WaitForState(service.Get(), SERVICE_STOPPED, dwTimeoutMs);
+    if (WaitForSingleObject(process.Get(), dwTimeoutMs) != WAIT_OBJECT_0)
+        return false;
+    // Wine's SCM notices the death only when it next sends a control; on
+    // Windows the stop control fails at once because the service is stopped.
+    CScHandle control(OpenServiceA(scm.Get(), pszName, SERVICE_STOP | SERVICE_QUERY_STATUS));
+    DWORD dwStart = GetTickCount();
+    while (control && GetTickCount() - dwStart < dwTimeoutMs)
+    {
+        SERVICE_STATUS stopped = {};
+        ControlService(control.Get(), SERVICE_CONTROL_STOP, &stopped);
+        if (WaitForState(service.Get(), SERVICE_STOPPED, 3000))
+            return true;
+    }
+    return WaitForState(service.Get(), SERVICE_STOPPED, 0);
+}
+
+bool StopServiceAndWaitForExit(const char* pszName, DWORD dwTimeoutMs)
+{
+    DWORD dwProcessId = ServiceProcessId(pszName);
+    CHandle process(dwProcessId ? OpenProcess(SYNCHRONIZE, FALSE, dwProcessId) : nullptr);
+    if (!StopServiceAndWait(pszName, dwTimeoutMs))
+        return false;
+    return !process || WaitForSingleObject(process.Get(), dwTimeoutMs) == WAIT_OBJECT_0;
 }
 
 DWORD ServiceProcessId(const char* pszName)
@@ -270,7 +291,7 @@ bool CIdleHelpers::StartOne()
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
                         &startup, &info))
         return false;
     CloseHandle(info.hThread);

@@ -44,6 +44,9 @@ DWORD RunToEnd(const std::string& strCommandLine, DWORD dwTimeoutMs = 60000);
 // The services under measurement, through the SCM.
 bool StartServiceAndWait(const char* pszName, DWORD dwTimeoutMs = 30000);
 bool StopServiceAndWait(const char* pszName, DWORD dwTimeoutMs = 60000);
+// Stops the service and also waits until its process has ended: the
+// client reports stopped before its last delivery pass and spill.
+bool StopServiceAndWaitForExit(const char* pszName, DWORD dwTimeoutMs = 120000);
 // Ends the service's process as a crash would and waits until the SCM
 // reports it stopped.
 bool KillService(const char* pszName, DWORD dwTimeoutMs = 30000);

@@ -219,6 +219,19 @@ TEST_F(FaultInjection, ServerKilledMidLoad)
     std::vector<std::atomic<bool>> acknowledged(nRaw);
     std::atomic<bool> bGiveUp(false);
     std::vector<std::thread> senders;
+    // The senders end on every way out of the case, a failed assertion included.
+    struct CJoin
+    {
+        std::atomic<bool>&        bStop;
+        std::vector<std::thread>& threads;
+        ~CJoin()
+        {
+            bStop = true;
+            for (std::thread& thread : threads)
+                if (thread.joinable())
+                    thread.join();
+        }
+    } join{bGiveUp, senders};
     for (DWORD t = 0; t < 2; ++t)
         senders.emplace_back([&, t] {
             CWireClient client;
@@ -358,7 +371,7 @@ TEST_F(FaultInjection, ClientServiceStoppedWhileServerDown)
     // last pass fails and the queue goes to buffer.dat.
     ASSERT_TRUE(StartServiceAndWait(CLIENT));
     Sleep(8000);
-    ASSERT_TRUE(StopServiceAndWait(CLIENT));
+    ASSERT_TRUE(StopServiceAndWaitForExit(CLIENT));
     std::string strBuffer = clientFolder.File("buffer.dat");
     LONGLONG cbSpilled = FileSize(strBuffer);
     std::vector<std::string> firstRun = RecordLines(clientFolder.File("Process.log"));
@@ -370,7 +383,7 @@ TEST_F(FaultInjection, ClientServiceStoppedWhileServerDown)
     ASSERT_TRUE(StartServer());
     ASSERT_TRUE(StartServiceAndWait(CLIENT));
     Sleep(8000);
-    ASSERT_TRUE(StopServiceAndWait(CLIENT, 120000));
+    ASSERT_TRUE(StopServiceAndWaitForExit(CLIENT));
 
     // The client's own log holds every record it made, in the order made.
     std::vector<std::string> made = RecordLines(clientFolder.File("Process.log"));
