@@ -2,6 +2,7 @@
 // settings each command line leaves in the registry, and the service QFClient
 // installed, started, stopped and removed through the real SCM.
 #include "Common/Handles.h"
+#include "Tests/Support/ProgramFiles.h"
 #include "Tests/Support/ServiceControl.h"
 #include "Tests/Support/TestFolder.h"
 #include "Tests/Support/TestProcess.h"
@@ -127,8 +128,8 @@ protected:
     // test folder, and expects it to end normally.
     ProgramResult Qfnt(const std::string& strArguments, const std::string& strProgram = "")
     {
-        ProgramResult result = RunProgram(strProgram.empty() ? m_strQfnt : strProgram,
-                                          Replace(strArguments, "%F", m_folder.Path()), PROGRAM_TIMEOUT_MS);
+        ProgramResult result = RunProgramWithFiles(strProgram.empty() ? m_strQfnt : strProgram,
+                                                   Replace(strArguments, "%F", m_folder.Path()), PROGRAM_TIMEOUT_MS);
         EXPECT_FALSE(result.bTimedOut) << strArguments;
         EXPECT_EQ(0u, result.dwExitCode) << strArguments;
         return result;
@@ -138,7 +139,7 @@ protected:
     ::testing::AssertionResult Net(const char* pszVerb, DWORD dwState)
     {
         ProgramResult result =
-            RunProgram(SystemProgram("net.exe"), std::string(pszVerb) + " " + SERVICE_NAME, PROGRAM_TIMEOUT_MS);
+            RunProgramWithFiles(SystemProgram("net.exe"), std::string(pszVerb) + " " + SERVICE_NAME, PROGRAM_TIMEOUT_MS);
         if (!result.bTimedOut && WaitForServiceState(SERVICE_NAME, dwState, PROGRAM_TIMEOUT_MS))
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "net " << pszVerb << (result.bTimedOut ? " timed out: " : ": ")
