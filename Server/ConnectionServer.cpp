@@ -1,6 +1,5 @@
 #include "Server/ConnectionServer.h"
 
-#include "Common/Records/EventLine.h"
 #include "Common/Service/ExitWithError.h"
 #include "Common/Text.h"
 #include "Server/ServerService.h"
@@ -388,11 +387,11 @@ void CConnectionServer::WriteServerLine(const char* pszEvent, int32_t nType)
 {
     EventRecord record;
     BuildEventRecord(&record, pszEvent, nType, nullptr);
-    char szLine[EVENT_LINE_SIZE] = {};
-    FormatEventLine(&record, szLine);
-    if (m_Log.m_hFile == INVALID_HANDLE_VALUE)
-        m_Log.Open(false);  // closed by a failed rotation: append to what is there
-    DWORD cbWritten = 0;
-    WriteFile(m_Log.m_hFile, szLine, static_cast<DWORD>(BoundedLength(szLine, sizeof(szLine))), &cbWritten,
-              nullptr);
+    // The log's own write path, for its retry and its care never to leave a
+    // piece of a line behind, but without the size test: only received
+    // records rotate the log.
+    DWORD dwLimit = m_Log.m_dwLimit;
+    m_Log.m_dwLimit = NO_LIMIT;
+    m_Log.WriteRecord(&record);
+    m_Log.m_dwLimit = dwLimit;
 }
