@@ -50,15 +50,29 @@ bool CLogFile::WriteRecord(const EventRecord* pRecord)
     if (LimitReached())
         Rotate();
 
-    DWORD cbWritten = 0;
-    if (WriteFile(m_hFile, szLine, cbLine, &cbWritten, nullptr) && cbWritten == cbLine)
+    if (WriteLine(szLine, cbLine))
         return true;
 
     // The handle may have gone bad (or never opened): one more try on a fresh one.
     CLogFile::Close();
     CLogFile::Open(false);
-    cbWritten = 0;
-    return WriteFile(m_hFile, szLine, cbLine, &cbWritten, nullptr) && cbWritten == cbLine;
+    return WriteLine(szLine, cbLine);
+}
+
+bool CLogFile::WriteLine(const char* pszLine, DWORD cbLine)
+{
+    LARGE_INTEGER liEnd = {};
+    const LARGE_INTEGER liZero = {};
+    if (!SetFilePointerEx(m_hFile, liZero, &liEnd, FILE_END))
+        return false;
+    DWORD cbWritten = 0;
+    if (WriteFile(m_hFile, pszLine, cbLine, &cbWritten, nullptr) && cbWritten == cbLine)
+        return true;
+    // A part of the line left behind (a full disk) would glue the next line to
+    // it: cut the file back to where this line began.
+    SetFilePointerEx(m_hFile, liEnd, nullptr, FILE_BEGIN);
+    SetEndOfFile(m_hFile);
+    return false;
 }
 
 void CLogFile::Close()

@@ -41,6 +41,8 @@ public:
 
 private:
     bool LimitReached() const;
+    // Appends one whole line, or nothing: a write that fails part-way is cut off.
+    bool WriteLine(const char* pszLine, DWORD cbLine);
     void Rotate();
 
 public:
