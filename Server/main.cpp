@@ -1,6 +1,7 @@
 // QFServer: changes the settings, prints the usage text or acts on a service
 // verb from a command prompt; started by the SCM, runs the service Quillfen.
 #include "Common/Records/EventLine.h"
+#include "Common/Service/ConsoleStreams.h"
 #include "Server/CommandLine.h"
 #include "Server/ServerService.h"
 
@@ -8,6 +9,8 @@ static_assert(sizeof(OSVERSIONINFOA) == 148, "GetVersionExA is given a 148-byte 
 
 int main(int argc, char* argv[])
 {
+    UseExactConsoleStreams();
+
     OSVERSIONINFOA osvi = {};
     osvi.dwOSVersionInfoSize = sizeof(osvi);
     GetVersionExA(&osvi);

@@ -32,7 +32,7 @@ void CServerFixture::StartServer(const std::string& strOptions)
     ProgramResult settings = RunProgram(strServer, "-PATH \"'" + m_Folder.Path() + "'\" " + strOptions);
     ASSERT_EQ(settings.strErr, "");
     ProgramResult install = RunProgram(strServer, "-I");
-    ASSERT_EQ(install.strOut, "Quillfen installed\r\n");
+    ASSERT_EQ(install.strOut, "Quillfen installed\n");
 
     CScHandle hScm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ASSERT_TRUE(hScm);
