@@ -63,6 +63,17 @@ protected:
             ASSERT_TRUE(client.Deliver(MakeRecord(n++)));
     }
 
+    // Stops the server; the log must then hold the expected lines and the stop line.
+    void StopAndExpectLog(const std::vector<std::string>& expected)
+    {
+        ASSERT_NO_FATAL_FAILURE(StopServer());
+        std::vector<std::string> lines = LogLines();
+        ASSERT_EQ(lines.size(), expected.size() + 1);
+        ExpectServerLine(lines.back(), ",100,\"Server stopped\"\r\n");
+        lines.pop_back();
+        EXPECT_EQ(lines, expected);
+    }
+
     // Starts with a limit of 1 kB and a log that has reached it.
     void StartWithAFullLog(CTestClient& client, unsigned& n)
     {
@@ -147,12 +158,7 @@ TEST_F(Server, TakesARecordHoweverTcpSplitsIt)
     expected.push_back(ExpectedLine(last));
 
     // A stop is seen only after every completion before it has been handled.
-    ASSERT_NO_FATAL_FAILURE(StopServer());
-    std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), expected.size() + 1);
-    ExpectServerLine(lines.back(), ",100,\"Server stopped\"\r\n");
-    lines.pop_back();
-    EXPECT_EQ(lines, expected);
+    StopAndExpectLog(expected);
 }
 
 TEST_F(Server, ServesNineteenConnectionsAndHoldsBackTheTwentieth)
@@ -232,12 +238,7 @@ TEST_F(Server, WritesItsStopLineWithConnectionsOpen)
     expected.push_back(ExpectedLine(record));
     ASSERT_TRUE(partial.Send(&record, 300));
 
-    ASSERT_NO_FATAL_FAILURE(StopServer());
-    std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), expected.size() + 1);
-    ExpectServerLine(lines.back(), ",100,\"Server stopped\"\r\n");
-    lines.pop_back();
-    EXPECT_EQ(lines, expected);
+    StopAndExpectLog(expected);
     EXPECT_EQ(idle.Receive(10000), Reply::Closed);
     EXPECT_EQ(partial.Receive(10000), Reply::Closed);
 }
@@ -363,9 +364,5 @@ TEST_F(Server, StaysUpAndServesThroughHostileInput)
     EXPECT_TRUE(idle[9].Deliver(record)) << "an idle connection still works";
     expected.push_back(ExpectedLine(record));
 
-    ASSERT_NO_FATAL_FAILURE(StopServer());
-    std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), expected.size() + 1);
-    lines.pop_back();
-    EXPECT_EQ(lines, expected);
+    StopAndExpectLog(expected);
 }
