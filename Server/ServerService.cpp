@@ -35,7 +35,7 @@ void CServerService::Run()
 bool CServerService::OnInit()
 {
     char szKeyPath[MAX_PATH];
-    BuildParametersKeyPath(m_szName, szKeyPath);
+    GetParametersKey(szKeyPath);
     HKEY hKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szKeyPath, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
         return true;  // nothing stored: the defaults apply
@@ -78,21 +78,10 @@ void CServerService::OnShutdown()
 
 void CServerService::SaveSettings()
 {
-    char szKeyPath[MAX_PATH];
-    BuildParametersKeyPath(m_szName, szKeyPath);
     Trace("Saving current status");
-    Trace("Creating key: %s", szKeyPath);
-
-    char szClass[] = "";
-    HKEY hKey = nullptr;
-    LONG lResult = RegCreateKeyExA(HKEY_LOCAL_MACHINE, szKeyPath, 0, szClass, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                                   nullptr, &hKey, nullptr);
-    if (lResult != ERROR_SUCCESS)
-    {
-        Trace("Failed to create Status key (%lu)", static_cast<unsigned long>(lResult));
+    CRegKey key(CreateParametersKey());
+    if (!key)
         return;
-    }
-    CRegKey key(hKey);
 
     const char* pszFolder = g_ServerSettings.LogFileFolder;
     if (pszFolder[0] != '\0')
@@ -105,9 +94,6 @@ void CServerService::SaveSettings()
 
 void CServerService::ResetSettings()
 {
-    char szKeyPath[MAX_PATH];
-    BuildParametersKeyPath(m_szName, szKeyPath);
     Trace("Resetting status");
-    Trace("Deleting key: %s", szKeyPath);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, szKeyPath);
+    DeleteParametersKey();
 }

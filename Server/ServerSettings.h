@@ -13,8 +13,5 @@ struct ServerSettings
 // The one instance, at its defaults until the command line or OnInit changes it.
 extern ServerSettings g_ServerSettings;
 
-// "SYSTEM\CurrentControlSet\Services\<service>\Parameters" into szKeyPath.
-void BuildParametersKeyPath(const char* pszServiceName, char (&szKeyPath)[MAX_PATH]);
-
 // Longest log folder whose "\Process.old.log" path still fits MAX_PATH.
 constexpr size_t MAX_LOG_FOLDER = MAX_PATH - 1 - (sizeof("\\Process.old.log") - 1);

@@ -198,8 +198,8 @@ void CClientService::OnContinue() {}
 
 bool CClientService::OnInit()
 {
-    char szKey[SETTINGS_KEY_SIZE];
-    BuildSettingsKey(szKey, m_szName);
+    char szKey[MAX_PATH];
+    GetParametersKey(szKey);
     HKEY hKeyRaw = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, KEY_QUERY_VALUE, &hKeyRaw) == ERROR_SUCCESS)
     {
@@ -229,29 +229,15 @@ bool CClientService::OnInit()
 void CClientService::ResetSettings()
 {
     Trace("Resetting status");
-    char szKey[SETTINGS_KEY_SIZE];
-    BuildSettingsKey(szKey, m_szName);
-    Trace("Deleting key: %s", szKey);
-    // A missing key is no error.
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, szKey);
+    DeleteParametersKey();
 }
 
 void CClientService::SaveSettings()
 {
     Trace("Saving current status");
-    char szKey[SETTINGS_KEY_SIZE];
-    BuildSettingsKey(szKey, m_szName);
-    Trace("Creating key: %s", szKey);
-    char szClass[] = "";
-    HKEY hKeyRaw = nullptr;
-    LONG lErr = RegCreateKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, szClass, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                                nullptr, &hKeyRaw, nullptr);
-    if (lErr != ERROR_SUCCESS)
-    {
-        Trace("Failed to create Status key (%lu)", static_cast<unsigned long>(lErr));
+    CRegKey hKey(CreateParametersKey());
+    if (!hKey)
         return;
-    }
-    CRegKey hKey(hKeyRaw);
     WriteText(hKey.Get(), "LogFileFolder", g_szLogFileFolder);
     WriteText(hKey.Get(), "FiltersPath", g_szFiltersPath);
     WriteText(hKey.Get(), "MachineID", g_szMachineID);

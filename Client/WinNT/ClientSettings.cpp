@@ -79,13 +79,6 @@ void WriteLine(std::ostream& stream, const char* pszText)
 }
 }  // namespace
 
-void BuildSettingsKey(char (&szKey)[SETTINGS_KEY_SIZE], const char* pszServiceName)
-{
-    CopyText(szKey, "SYSTEM\\CurrentControlSet\\Services\\");
-    AppendText(szKey, pszServiceName);
-    AppendText(szKey, "\\Parameters");
-}
-
 DWORD ParseLimit(const char* pszValue)
 {
     const char* p = pszValue;

@@ -14,12 +14,6 @@ extern char g_szFiltersPath[MAX_PATH];    // FiltersPath (-F)
 // "\Process.old.log", must still fit a path buffer.
 constexpr size_t MAX_LOG_FOLDER_LENGTH = MAX_PATH - 1 - (sizeof "\\Process.old.log" - 1);
 
-// Size of the buffer that holds the settings key of a service.
-constexpr size_t SETTINGS_KEY_SIZE = 128;
-
-// Writes "SYSTEM\CurrentControlSet\Services\<name>\Parameters" into szKey.
-void BuildSettingsKey(char (&szKey)[SETTINGS_KEY_SIZE], const char* pszServiceName);
-
 // Parses the command line into the settings. Returns true when the service
 // dispatcher may be started; sets bReset when -RESET was given.
 bool ParseCommandLine(int argc, char* argv[], bool& bReset, const char* pszServiceName);

@@ -437,3 +437,35 @@ void CNTService::Trace(const char* pszFormat, ...)
     szLine[cch + 1] = '\0';
     OutputDebugStringA(szLine);
 }
+
+void CNTService::GetParametersKey(char (&szKey)[MAX_PATH]) const
+{
+    CopyText(szKey, "SYSTEM\\CurrentControlSet\\Services\\");
+    AppendText(szKey, m_szName);
+    AppendText(szKey, "\\Parameters");
+}
+
+HKEY CNTService::CreateParametersKey()
+{
+    char szKey[MAX_PATH];
+    GetParametersKey(szKey);
+    Trace("Creating key: %s", szKey);
+    char szClass[] = "";
+    HKEY hKey = nullptr;
+    LONG lResult = RegCreateKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, szClass, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                   nullptr, &hKey, nullptr);
+    if (lResult != ERROR_SUCCESS)
+    {
+        Trace("Failed to create Status key (%lu)", static_cast<unsigned long>(lResult));
+        return nullptr;
+    }
+    return hKey;
+}
+
+void CNTService::DeleteParametersKey()
+{
+    char szKey[MAX_PATH];
+    GetParametersKey(szKey);
+    Trace("Deleting key: %s", szKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, szKey);
+}

@@ -38,6 +38,14 @@ public:
     // Deletes the service entry.
     bool RemoveService();
 
+    // The key of the service's settings under HKEY_LOCAL_MACHINE:
+    // "SYSTEM\CurrentControlSet\Services\<name>\Parameters".
+    void GetParametersKey(char (&szKey)[MAX_PATH]) const;
+    // Creates or opens the settings key for writing; null, with a trace line, on failure.
+    HKEY CreateParametersKey();
+    // Deletes the settings key; a missing key is no error.
+    void DeleteParametersKey();
+
     // Runs the service dispatcher; fails at once outside the SCM.
     bool StartDispatcher();
     // Reports start pending, runs OnInit, reports running or stopped.
