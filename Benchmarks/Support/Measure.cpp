@@ -222,18 +222,17 @@ bool KillService(const char* pszName, DWORD dwTimeoutMs)
         return false;
     if (WaitForSingleObject(process.Get(), dwTimeoutMs) != WAIT_OBJECT_0)
         return false;
-    // Wine's SCM notices the death only when it next sends a control; on
-    // Windows the stop control fails at once because the service is stopped.
+    // On Windows the SCM sees the exit itself. Wine's SCM notices it only
+    // when it next sends a control, and may go on reporting "running" even
+    // then; a new start works all the same, so one stop control is enough.
     CScHandle control(OpenServiceA(scm.Get(), pszName, SERVICE_STOP | SERVICE_QUERY_STATUS));
-    DWORD dwStart = GetTickCount();
-    while (control && GetTickCount() - dwStart < dwTimeoutMs)
+    if (control)
     {
         SERVICE_STATUS stopped = {};
         ControlService(control.Get(), SERVICE_CONTROL_STOP, &stopped);
-        if (WaitForState(service.Get(), SERVICE_STOPPED, 3000))
-            return true;
+        WaitForState(service.Get(), SERVICE_STOPPED, 3000);
     }
-    return WaitForState(service.Get(), SERVICE_STOPPED, 0);
+    return true;
 }
 
 bool StopServiceAndWaitForExit(const char* pszName, DWORD dwTimeoutMs)
