@@ -2,7 +2,6 @@
 // settings each command line leaves in the registry, and the service QFClient
 // installed, started, stopped and removed through the real SCM.
 #include "Common/Handles.h"
-#include "Tests/Support/ProgramFiles.h"
 #include "Tests/Support/ServiceControl.h"
 #include "Tests/Support/TestFolder.h"
 #include "Tests/Support/TestProcess.h"
@@ -128,7 +127,7 @@ protected:
     // test folder, and expects it to end normally.
     ProgramResult Qfnt(const std::string& strArguments, const std::string& strProgram = "")
     {
-        ProgramResult result = RunProgramWithFiles(strProgram.empty() ? m_strQfnt : strProgram,
+        ProgramResult result = RunProgram(strProgram.empty() ? m_strQfnt : strProgram,
                                                    Replace(strArguments, "%F", m_folder.Path()), PROGRAM_TIMEOUT_MS);
         EXPECT_FALSE(result.bTimedOut) << strArguments;
         EXPECT_EQ(0u, result.dwExitCode) << strArguments;
@@ -139,7 +138,7 @@ protected:
     ::testing::AssertionResult Net(const char* pszVerb, DWORD dwState)
     {
         ProgramResult result =
-            RunProgramWithFiles(SystemProgram("net.exe"), std::string(pszVerb) + " " + SERVICE_NAME, PROGRAM_TIMEOUT_MS);
+            RunProgram(SystemProgram("net.exe"), std::string(pszVerb) + " " + SERVICE_NAME, PROGRAM_TIMEOUT_MS);
         if (!result.bTimedOut && WaitForServiceState(SERVICE_NAME, dwState, PROGRAM_TIMEOUT_MS))
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "net " << pszVerb << (result.bTimedOut ? " timed out: " : ": ")
